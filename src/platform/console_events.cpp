@@ -29,17 +29,22 @@ void watchSignals(ConsoleEventHandler handler, sigset_t set) {
 
 int ConsoleEventOfSignal(int signalNumber) {
     switch (signalNumber) {
-        case SIGINT: return kCtrlCEvent;
-        case SIGQUIT: return kCtrlBreakEvent;
-        case SIGHUP: return kCtrlCloseEvent;
-        case SIGTERM: return kCtrlShutdownEvent;
-        default: return -1;
+        case SIGINT:
+            return kCtrlCEvent;
+        case SIGQUIT:
+            return kCtrlBreakEvent;
+        case SIGHUP:
+            return kCtrlCloseEvent;
+        case SIGTERM:
+            return kCtrlShutdownEvent;
+        default:
+            return -1;
     }
 }
 
 int SetConsoleCtrlHandler(ConsoleEventHandler handler) {
     for (int sig : kEventSignals) {
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = SIG_DFL;
         sigemptyset(&action.sa_mask);
         sigaction(sig, &action, nullptr);
