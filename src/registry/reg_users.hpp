@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // One registration: where the phone of a user is reached.
@@ -14,12 +17,12 @@ struct TagRegRec {
     TagRegRec(std::string_view srcIp, int srcPort, std::string_view viaIp, int viaPort,
               std::string_view toAcc, int expires);
 
-    std::string srcIp;    // address the REGISTER came from; requests for the user go here
-    int srcPort = 0;      // its UDP source port
-    std::string viaIp;    // address named in the REGISTER's Via header
-    int viaPort = 0;      // port named in that Via header
-    std::string toAcc;    // the whole To value of the REGISTER
-    int expires = 0;      // Expires in seconds, greater than 0 in every stored record
+    std::string srcIp;        // address the REGISTER came from; requests for the user go here
+    int srcPort = 0;          // its UDP source port
+    std::string viaIp;        // address named in the REGISTER's Via header
+    int viaPort = 0;          // port named in that Via header
+    std::string toAcc;        // the whole To value of the REGISTER
+    int expires = 0;          // Expires in seconds, greater than 0 in every stored record
     std::time_t regTime = 0;  // when the record was built; kept in memory only
 };
 
@@ -27,9 +30,10 @@ struct TagRegRec {
 using LogLineFunction = void (*)(std::string_view text);
 
 // The table of bindings keyed by user name, in byte-wise ascending name order, persisted in
-// the registration file.
+// the registration file. users is changed only through Update and Load, which keep the Via index
+// and the cached listing in step with it.
 class TagRegUsers {
-public:
+  public:
     // Loads fileName when loadNow is set (the server's table always loads at start).
     explicit TagRegUsers(std::string fileName = "RegUsers.txt", bool loadNow = true);
     ~TagRegUsers();
@@ -38,8 +42,8 @@ public:
 
     // Stores or replaces the binding of name; removes it when expires is 0 or less.
     // Returns 1 when stored, 0 when removed or absent.
-    int Update(const std::string& name, std::string_view srcIp, int srcPort,
-               std::string_view viaIp, int viaPort, std::string_view toAcc, int expires);
+    int Update(const std::string& name, std::string_view srcIp, int srcPort, std::string_view viaIp,
+               int viaPort, std::string_view toAcc, int expires);
 
     // 1 with the binding's srcIp and srcPort, or 0 with the outputs untouched.
     int FindByName(const std::string& name, std::string& address, int& port);
@@ -63,6 +67,34 @@ public:
 
     LogLineFunction logLine = nullptr;  // traffic log of the server; none in a bare table
     int exitPauseMs = 0;                // the server's table waits 500 ms before it is destroyed
+
+  private:
+    struct ViaKey {
+        std::string ip;
+        int port = 0;
+        bool operator==(const ViaKey&) const = default;
+    };
+    struct ViaKeyHash {
+        std::size_t operator()(const ViaKey& key) const;
+    };
+
+    // Both run with lock held.
+    void refreshListing();
+    void dropFromViaIndex(const std::string& name, const TagRegRec& rec);
+
+    // Names of every binding by its Via, each set in name order, so that FindByVia answers
+    // the first name without walking the table.
+    std::unordered_map<ViaKey, std::set<std::string>, ViaKeyHash> viaIndex;
+
+    // Every change to what WriteAll prints bumps contentVersion; the listing is re-formatted
+    // only when it lags behind, and Save skips the rewrite when the file already holds it.
+    std::uint64_t contentVersion = 1;
+    std::uint64_t listingVersion = 0;
+    std::uint64_t savedVersion = 0;  // 0: the file is not known to hold the table
+    std::string listing;
+
+    // Keeps two Saves from writing the file in one order and recording it in the other.
+    std::mutex saveLock;
 };
 
 // Cuts one registration file line into fields at each comma, skipping the one character after
