@@ -33,6 +33,7 @@ void redirect(const std::string& path, int targetFd) {
 }  // namespace
 
 RelayProcess::RelayProcess(Options options) : options_(std::move(options)) {
+    if (options_.prepareDir) options_.prepareDir(dir_.path());
     if (!options_.sipCfg.empty()) dir_.write("SipCfg.ini", options_.sipCfg);
     if (options_.regUsers) dir_.write("RegUsers.txt", *options_.regUsers);
     start();

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ class RelayProcess {
         std::optional<std::string> regUsers;  // content of RegUsers.txt
         bool ignoreStopSignals = false;       // start with SIGINT and SIGQUIT ignored, as a shell's
                                               // background job does
+        // Called with the directory before its files are written, e.g. to mount a small file
+        // system there.
+        std::function<void(const std::string& dir)> prepareDir;
     };
 
     explicit RelayProcess(Options options);
