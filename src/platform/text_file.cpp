@@ -53,6 +53,17 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Makes the rename itself durable, so the new file survives a power loss too. A failure here
+// changes nothing of what the file holds, so it is not reported.
+void syncDirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 }  // namespace
 
 int ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
@@ -66,5 +77,6 @@ int ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
         ::unlink(temp.c_str());
         return -1;
     }
+    syncDirectoryOf(path);
     return 0;
 }
