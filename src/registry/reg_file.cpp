@@ -37,6 +37,19 @@ bool endsLine(std::string_view line, std::size_t at) {
     return at >= line.size() || line[at] == '\r' || line[at] == '\n';
 }
 
+// The reader cannot give back a text with a line end or the end-of-file mark 0x1A (the file would
+// end there, with every binding after it), nor a comma in the name or an address (the later
+// fields shift, and the line reads back as another user's binding). A REGISTER can bring such
+// bytes in its To or Via; its binding is kept in memory but left out of the file.
+bool readsBack(std::string_view name, const TagRegRec& rec) {
+    constexpr std::string_view kLineBreaks("\r\n\x1a", 3);
+    constexpr std::string_view kFieldBreaks("\r\n\x1a,", 4);
+    return name.find_first_of(kFieldBreaks) == std::string_view::npos &&
+           rec.srcIp.find_first_of(kFieldBreaks) == std::string::npos &&
+           rec.viaIp.find_first_of(kFieldBreaks) == std::string::npos &&
+           rec.toAcc.find_first_of(kLineBreaks) == std::string::npos;
+}
+
 std::size_t countLineFeeds(std::string_view text) {
     std::size_t count = 0;
     for (char c : text) count += c == '\n' ? 1 : 0;
@@ -90,7 +103,17 @@ int TagRegUsers::Save() {
         // Every REGISTER saves; a refresh that changed nothing written needs no disk write.
         if (savedVersion == contentVersion) return 0;
         refreshListing();
-        bytes = ToTextModeBytes(listing);
+        bool allReadBack = true;
+        for (const auto& [name, rec] : users) allReadBack = allReadBack && readsBack(name, rec);
+        if (allReadBack) {
+            bytes = ToTextModeBytes(listing);
+        } else {
+            std::string lines;
+            for (const auto& [name, rec] : users) {
+                if (readsBack(name, rec)) appendBindingLine(lines, name, rec);
+            }
+            bytes = ToTextModeBytes(lines);
+        }
         version = contentVersion;
     }
     // Written aside and renamed over the file, so that a crash or a full disk never leaves

@@ -65,6 +65,10 @@ std::vector<Hostile> craftedMessages() {
         {"ControlBytesAndCommasInTo",
          "INVITE sip:x SIP/2.0\r\nTo: \"a,b\x01\x1a\" <sip:ev,il\x07\x1a\x7f@127.0.0.1>,x\r\n"
          "Via: SIP/2.0/UDP 127.0.0.9:5099\r\n\r\n"},
+        // Its binding cannot be written to the file; it must not cost the others theirs.
+        {"RegisterWithControlBytesAndCommaInUser",
+         "REGISTER sip:127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.29:5099\r\n"
+         "To: <sip:huge,x\x01\x1a@127.0.0.1>\r\nCall-ID: evil\r\nExpires: 60\r\n\r\n"},
         {"PercentSigns",
          "OPTIONS sip:%s%n%d SIP/2.0\r\nTo: <sip:%s%n%x@127.0.0.1>\r\nFrom: %s%s%s%n\r\n\r\n"},
         {"PercentSignsInResponseVia",

@@ -267,6 +267,42 @@ TEST(RegistrySave, FailureKeepsFileAndNextSaveWritesAll) {
     }
 }
 
+struct UnwritableCase {
+    const char* name;
+    UpdateCall binding;
+};
+
+TEST(RegistrySave, BindingThatCannotReadBackIsLeftOutOfTheFileButKept) {
+    const UnwritableCase cases[] = {
+        {"EndOfFileMarkInNameWouldCutTheFile",
+         {"a\x1a", "192.168.1.5", 5060, "192.168.1.5", 5060, "<sip:a\x1a@lan>", 60}},
+        {"CommaInNameWouldReadBackAsAnotherUser",
+         {"bob,x", "192.168.1.5", 5060, "192.168.1.5", 5060, "<sip:bob,x@lan>", 60}},
+        {"EndOfFileMarkInVia", {"carl", "192.168.1.5", 5060, "pc\x1a", 5060, "<sip:carl@lan>", 60}},
+        {"EndOfFileMarkInTo", {"carl", "192.168.1.5", 5060, "192.168.1.5", 5060, "<\x1a>", 60}},
+    };
+    for (const UnwritableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegTempDir dir;
+        ASSERT_FALSE(dir.path.empty());
+        TagRegUsers table(dir.File(), false);
+        Apply(table, kAlice);
+        Apply(table, c.binding);
+        Apply(table, kBob);
+        ASSERT_EQ(table.Save(), 0);
+
+        TagRegUsers loaded(dir.File(), false);
+        ASSERT_EQ(loaded.Load(), 0);
+        EXPECT_EQ(loaded.users.size(), 2u);
+        EXPECT_EQ(loaded.users.count("alice"), 1u);
+        ASSERT_EQ(loaded.users.count("bob"), 1u);
+        EXPECT_EQ(loaded.users["bob"].srcIp, kBob.srcIp);
+        std::string address;
+        int port = 0;
+        EXPECT_EQ(table.FindByName(c.binding.name, address, port), 1);
+    }
+}
+
 struct SaveSkipCase {
     const char* name;
     UpdateCall change;
