@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <charconv>
 #include <string>
 
 #include "platform/decimal.hpp"
@@ -8,9 +9,21 @@ namespace {
 
 constexpr int kDefaultSipPort = 5060;
 
-void writeLine(std::FILE* out, const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), out);
+// The console lines of the header reads, each written with one call. The text is kept between
+// calls so that its memory is reused.
+thread_local std::string tLine;
+
+void appendNumber(std::string& out, int value) {
+    char digits[16];
+    auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
 }
+
+void writeLine(std::FILE* out) {
+    std::fwrite(tLine.data(), 1, tLine.size(), out);
+}
+
+const std::string kNoValue;
 
 }  // namespace
 
@@ -30,8 +43,9 @@ int TagReqProc::GetHeader(std::string_view name, std::string& value) const {
 int TagReqProc::GetViaAddr(std::string& address, int& port, std::FILE* out) const {
     address.clear();
     port = kDefaultSipPort;
-    std::string via;
-    const int found = GetHeader("Via", via);
+    const auto entry = headers.find("Via");
+    const int found = entry == headers.end() ? 0 : 1;
+    const std::string& via = found == 1 ? entry->second : kNoValue;
     const std::size_t blank = via.find(' ');
     if (found == 1 && blank != std::string::npos) {
         const std::size_t hostStart = blank + 1;
@@ -48,7 +62,10 @@ int TagReqProc::GetViaAddr(std::string& address, int& port, std::FILE* out) cons
             address.assign(via, hostStart, end - hostStart);
         }
     }
-    writeLine(out, "ViaIp: " + address + ", ViaPort: " + std::to_string(port) + "\n");
+    tLine.assign("ViaIp: ").append(address).append(", ViaPort: ");
+    appendNumber(tLine, port);
+    tLine.append("\n");
+    writeLine(out);
     return found;
 }
 
@@ -68,6 +85,7 @@ int TagReqProc::GetToName(std::string& userName, std::string& toValue, std::FILE
             userName.assign(toValue, colon + 1, at - colon - 1);
         }
     }
-    writeLine(out, "ToName: " + userName + ", ToAcc: " + toValue + "\n");
+    tLine.assign("ToName: ").append(userName).append(", ToAcc: ").append(toValue).append("\n");
+    writeLine(out);
     return found;
 }
