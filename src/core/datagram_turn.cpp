@@ -1,5 +1,7 @@
 #include "core/datagram_turn.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "core/routing.hpp"
@@ -11,10 +13,28 @@ namespace {
 
 constexpr int kEmptyMethodPauseMs = 20;
 
-std::string receivedLine(const std::string& srcAddress, int srcPort, int length,
-                         const std::string& method) {
-    return "recv from '" + srcAddress + ":" + std::to_string(srcPort) +
-           "', len=" + std::to_string(length) + ", method=" + method;
+void appendNumber(std::string& out, int value) {
+    char digits[16];
+    auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+// "recv from '%s:%d', len=%d, method=%s", formatted into line.
+void formatReceivedLine(std::string& line, const std::string& srcAddress, int srcPort, int length,
+                        const std::string& method) {
+    line.assign("recv from '").append(srcAddress).append(":");
+    appendNumber(line, srcPort);
+    line.append("', len=");
+    appendNumber(line, length);
+    line.append(", method=").append(method);
+}
+
+// The message of the turn. Every turn reads its datagram into this one object afresh, so that
+// the texts and header entries of the previous datagram lend their memory to the new ones
+// instead of being freed and allocated again.
+TagReqProc& turnMessage() {
+    static TagReqProc message(nullptr, 0);
+    return message;
 }
 
 }  // namespace
@@ -22,9 +42,16 @@ std::string receivedLine(const std::string& srcAddress, int srcPort, int length,
 void HandleDatagram(TagRegUsers& users, int sock, char* buffer, int length,
                     const std::string& srcAddress, int srcPort,
                     const sockaddr_in& srcSocketAddress) {
-    TagReqProc message(buffer, length);
+    TagReqProc& message = turnMessage();
+    const int kept = std::clamp(length, 0, TagReqProc::kMaxLength);
+    message.rawData.assign(buffer, static_cast<std::size_t>(kept));
+    message.rawLength = kept;
+    message.Parse();
+
     message.Dump(stdout);
-    LogLine(receivedLine(srcAddress, srcPort, length, message.method));
+    static std::string line;  // the turn's log line buffer
+    formatReceivedLine(line, srcAddress, srcPort, length, message.method);
+    LogLine(line);
     LogData(buffer, length);
     if (message.method.empty()) {
         std::fflush(stdout);
@@ -33,7 +60,10 @@ void HandleDatagram(TagRegUsers& users, int sock, char* buffer, int length,
     }
     int sent =
         RouteMessage(users, sock, message, buffer, length, srcAddress, srcPort, srcSocketAddress);
-    std::printf("Send len = %d.\n", sent);
+    line.assign("Send len = ");
+    appendNumber(line, sent);
+    line.append(".\n");
+    std::fwrite(line.data(), 1, line.size(), stdout);
     // One flush per turn keeps piped console output live without a write per line.
     std::fflush(stdout);
 }
