@@ -1,7 +1,6 @@
 #include "sip/req_proc.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -14,15 +13,6 @@ using HeaderMap = std::map<std::string, std::string>;
 // Where the next byte of a line goes: into the name (the first line is collected as a name too)
 // or into the value.
 enum class State { Name, Value };
-
-// The bytes at which a run of ordinary bytes stops: the line ends and the colon. The zero byte
-// is an ordinary byte to the parser; it stops the run only so that the terminator after the
-// last byte ends the scan without a length test per byte.
-constexpr std::array<bool, 256> kStopsRun = [] {
-    std::array<bool, 256> stops{};
-    stops['\0'] = stops['\r'] = stops['\n'] = stops[':'] = true;
-    return stops;
-}();
 
 // Names, values and the first line are kept as zero-terminated texts were: up to the first zero
 // byte inside them.
