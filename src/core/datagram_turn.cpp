@@ -54,6 +54,7 @@ void HandleDatagram(TagRegUsers& users, int sock, char* buffer, int length,
     LogLine(line);
     LogData(buffer, length);
     if (message.method.empty()) {
+        LogFlush();
         std::fflush(stdout);
         SleepMilliseconds(kEmptyMethodPauseMs);
         return;
@@ -64,6 +65,7 @@ void HandleDatagram(TagRegUsers& users, int sock, char* buffer, int length,
     appendNumber(line, sent);
     line.append(".\n");
     std::fwrite(line.data(), 1, line.size(), stdout);
-    // One flush per turn keeps piped console output live without a write per line.
+    // One flush per turn keeps the log and piped console output live without a write per line.
+    LogFlush();
     std::fflush(stdout);
 }

@@ -113,6 +113,7 @@ int RunServer(const TagSipCfg& cfg, TagRegUsers& users) {
     std::printf("Server(%s:%d) ...\n", gMyIp1.c_str(), gMyPort);
     std::fflush(stdout);
     LogLine("Start...");
+    LogFlush();  // so that a new run shows in the log at once
 
     ReceiveLoop(sock, gWakePipe[0], users);
     markLoopEnded();

@@ -22,9 +22,9 @@ void ReceiveLoop(int sock, int wakeFd, TagRegUsers& users) {
     int srcPort = 0;
     sockaddr_in srcSocketAddress{};
     while (gRunning) {
-        if (WaitForDatagram(sock, wakeFd) != 1) continue;
-        int length =
-            ReceiveData(sock, buffer, kReceiveCapacity, srcAddress, srcPort, srcSocketAddress);
+        int length = ReceiveData(sock, buffer, kReceiveCapacity, srcAddress, srcPort,
+                                 srcSocketAddress, wakeFd);
+        if (length == kWokenUp) continue;  // test the running flag again
         if (length <= 0) {
             SleepMilliseconds(kFailedReceivePauseMs);
             continue;

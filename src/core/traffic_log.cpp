@@ -79,7 +79,10 @@ void LogLine(std::string_view text) {
 void LogData(const char* data, int length) {
     if (gLogStream == nullptr) return;
     if (length > 0) std::fwrite(data, 1, static_cast<std::size_t>(length), gLogStream);
-    std::fflush(gLogStream);
+}
+
+void LogFlush() {
+    if (gLogStream != nullptr) std::fflush(gLogStream);
 }
 
 void LogClose() {

@@ -14,8 +14,13 @@ std::FILE* LogOpen(const std::string& path = "sip_log.txt");
 // Appends "YYYY-MM-DD hh:mm:ss.ms: text\r\n" through the stream's buffer (no flush of its own).
 void LogLine(std::string_view text);
 
-// Appends the bytes as they are and flushes, which also writes out the lines buffered before.
+// Appends the bytes as they are, after the lines written before them.
 void LogData(const char* data, int length);
+
+// Writes out everything buffered. The datagram turn calls it once at its end, so every turn's
+// entries (its "recv from" line, the datagram, an answer, the "sned to" line) reach the file
+// together and at once, with one write.
+void LogFlush();
 
 // Closes the log if it is open.
 void LogClose();

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,42 @@ int resolveHostName(const std::string& name, in_addr& result) {
     return 0;
 }
 
+// Waits until sock can be read (1) or wakeFd became readable and was drained (0). An interrupted
+// wait counts as readable: the receive that follows finds out.
+int waitReadable(int sock, int wakeFd) {
+    pollfd fds[2] = {{sock, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    nfds_t count = wakeFd >= 0 ? 2 : 1;
+    if (::poll(fds, count, -1) <= 0) return 1;
+    if (fds[0].revents != 0 || count == 1) return 1;
+    // One read empties the channel: it only ever holds a byte or a few.
+    char drain[64];
+    [[maybe_unused]] ssize_t n = ::read(wakeFd, drain, sizeof drain);
+    return 0;
+}
+
+// The sender's address as dotted-quad text, written without the C library's locale machinery.
+void formatDottedAddress(in_addr address, std::string& text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+    char out[16];
+    char* at = out;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) *at++ = '.';
+        at = std::to_chars(at, out + sizeof out, bytes[i]).ptr;
+    }
+    text.assign(out, at);
+}
+
+// inet_addr as the relay has always read a destination: besides the strict dotted quad it takes
+// shortened and octal or hex forms, and its all-ones failure value makes 255.255.255.255 a host
+// name. The strict form, by far the most common, is read first with the cheaper inet_pton.
+in_addr_t readDottedAddress(const std::string& text) {
+    in_addr strict{};
+    if (::inet_pton(AF_INET, text.c_str(), &strict) == 1) {
+        return strict.s_addr;  // all ones here too for 255.255.255.255, as inet_addr gives
+    }
+    return ::inet_addr(text.c_str());
+}
+
 }  // namespace
 
 int NetStartup() {
@@ -95,33 +132,24 @@ int InitTcp(int port, int& sock) {
     return 0;
 }
 
-int WaitForDatagram(int sock, int wakeFd) {
-    pollfd fds[2] = {{sock, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    int count = wakeFd >= 0 ? 2 : 1;
-    if (::poll(fds, static_cast<nfds_t>(count), -1) <= 0) return 0;
-    // A waiting datagram goes first, so a wake-up never overtakes it.
-    if (fds[0].revents != 0) return 1;
-    if (count == 2 && fds[1].revents != 0) {
-        char drain[64];
-        while (::read(wakeFd, drain, sizeof drain) > 0) {
-        }
-    }
-    return 0;
-}
-
 int ReceiveData(int sock, char* buffer, int capacity, std::string& srcAddress, int& srcPort,
-                sockaddr_in& srcSocketAddress) {
-    socklen_t addressLength = sizeof srcSocketAddress;
-    // MSG_TRUNC makes the receive report a datagram's real length, so one longer than the
-    // buffer is noticed and dropped instead of being handed on cut short.
-    ssize_t received = ::recvfrom(sock, buffer, static_cast<std::size_t>(capacity), MSG_TRUNC,
-                                  reinterpret_cast<sockaddr*>(&srcSocketAddress), &addressLength);
+                sockaddr_in& srcSocketAddress, int wakeFd) {
+    ssize_t received = 0;
+    for (;;) {
+        socklen_t addressLength = sizeof srcSocketAddress;
+        // MSG_TRUNC makes the receive report a datagram's real length, so one longer than the
+        // buffer is noticed and dropped instead of being handed on cut short. The receive does
+        // not block: under load a datagram is nearly always queued, and the wait below then
+        // costs no system call.
+        received =
+            ::recvfrom(sock, buffer, static_cast<std::size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
+                       reinterpret_cast<sockaddr*>(&srcSocketAddress), &addressLength);
+        if (received >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+        if (waitReadable(sock, wakeFd) == 0) return kWokenUp;
+    }
     if (received <= 0) return static_cast<int>(received);
     if (received > capacity) return -1;
-    char text[INET_ADDRSTRLEN];
-    if (::inet_ntop(AF_INET, &srcSocketAddress.sin_addr, text, sizeof text) != nullptr) {
-        srcAddress = text;
-    }
+    formatDottedAddress(srcSocketAddress.sin_addr, srcAddress);
     srcPort = ntohs(srcSocketAddress.sin_port);
     return static_cast<int>(received);
 }
@@ -130,7 +158,7 @@ int SendData(int sock, const std::string& address, int port, const char* data, i
     in_addr destination{};
     // inet_addr's all-ones failure value is also 255.255.255.255, which is therefore taken as a
     // host name, as it always has been.
-    in_addr_t dotted = ::inet_addr(address.c_str());
+    in_addr_t dotted = readDottedAddress(address);
     if (dotted != INADDR_NONE) {
         destination.s_addr = dotted;
     } else if (resolveHostName(address, destination) != 0) {

@@ -21,15 +21,16 @@ void NetCleanup();
 // failures are reported to the user before the result is returned.
 int InitTcp(int port, int& sock);
 
-// Waits until a datagram can be read from sock, or until wakeFd becomes readable.
-// 1 when a datagram waits; 0 when woken through wakeFd (drained) or interrupted.
-int WaitForDatagram(int sock, int wakeFd);
+// ReceiveData's result when its wait was ended through the wake-up channel.
+constexpr int kWokenUp = -100;
 
-// Receives one datagram of at most capacity bytes. Returns its length (above 0) with the
-// sender's dotted address, port and socket address filled in; or 0 or a negative value for a
-// failed receive, an empty datagram, or a datagram longer than capacity (which is discarded).
+// Receives one datagram of at most capacity bytes, waiting for it when none is queued. Returns
+// its length (above 0) with the sender's dotted address, port and socket address filled in; or
+// 0 or a negative value for a failed receive, an empty datagram, or a datagram longer than
+// capacity (which is discarded). When wakeFd (-1 for none) becomes readable during the wait, it
+// is drained and the result is kWokenUp; a queued datagram always goes first.
 int ReceiveData(int sock, char* buffer, int capacity, std::string& srcAddress, int& srcPort,
-                sockaddr_in& srcSocketAddress);
+                sockaddr_in& srcSocketAddress, int wakeFd = -1);
 
 // Sends length bytes to address (dotted quad or host name) and port (its low 16 bits).
 // The number of bytes sent; -1 when the send fails; -2 when the name cannot be resolved.

@@ -195,6 +195,9 @@ TEST_F(RelayFlow, CallToUnboundUserGoesUpstreamAndItsAnswerComesBack) {
     ASSERT_TRUE(atA);
     EXPECT_EQ(atA->bytes, ringing);
     EXPECT_TRUE(proxy_.receivesNothing());
+    // Each turn's entries reach the log when the turn ends, not with the next datagram.
+    EXPECT_TRUE(relay_->waitForLog("sned to '127.0.0.20:" + std::to_string(phoneA_.port()) +
+                                   "', len=" + std::to_string(ringing.size()) + "\r\n"));
 }
 
 TEST_F(RelayFlow, UpstreamCallsReachBoundPhonesOrTheOutboundProxy) {

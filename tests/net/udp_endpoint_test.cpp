@@ -1,6 +1,7 @@
 #include "net/udp_endpoint.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -67,6 +68,31 @@ TEST_F(UdpEndpointTest, SendsToDottedAddressHostNameAndLow16BitsOfPort) {
     got = phone.receive();
     ASSERT_TRUE(got);
     EXPECT_EQ(got->bytes, "wrap");
+}
+
+TEST_F(UdpEndpointTest, WakeUpChannelEndsTheWaitButNeverOvertakesADatagram) {
+    int wake[2];
+    ASSERT_EQ(::pipe(wake), 0);
+    char buffer[64];
+    std::string address;
+    int port = 0;
+    sockaddr_in from{};
+    ASSERT_EQ(::write(wake[1], "x", 1), 1);
+    UdpPeer phone("127.0.0.23");
+    phone.sendTo("127.0.0.1", port_, "first");
+    ASSERT_TRUE(phone.receivesNothing(std::chrono::milliseconds(50)));  // let it arrive
+    EXPECT_EQ(ReceiveData(sock_, buffer, sizeof buffer, address, port, from, wake[0]), 5);
+    EXPECT_EQ(ReceiveData(sock_, buffer, sizeof buffer, address, port, from, wake[0]), kWokenUp);
+    ::close(wake[0]);
+    ::close(wake[1]);
+}
+
+TEST_F(UdpEndpointTest, ShortenedDottedFormsAreAddressesToo) {
+    UdpPeer phone("127.0.0.1");
+    EXPECT_EQ(SendData(sock_, "127.1", phone.port(), "short", 5), 5);
+    auto got = phone.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->bytes, "short");
 }
 
 TEST_F(UdpEndpointTest, HostNameIsResolved) {
