@@ -64,6 +64,16 @@ TEST(TextFile, AtomicReplaceKeepsOldContentWhenItFails) {
     EXPECT_EQ(ReplaceFileAtomically(dir.file("no/such/dir/file"), "x"), -1);
 }
 
+TEST(TextFile, AtomicReplaceKeepsThePermissionsOfTheOldFile) {
+    TempDir dir;
+    dir.write("RegUsers.txt", "old");
+    ASSERT_EQ(::chmod(dir.file("RegUsers.txt").c_str(), 0600), 0);
+    ASSERT_EQ(ReplaceFileAtomically(dir.file("RegUsers.txt"), "new"), 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(dir.file("RegUsers.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+}
+
 TEST(ConsoleEvents, SignalsMapToConsoleEventTypes) {
     EXPECT_EQ(ConsoleEventOfSignal(SIGINT), 0);
     EXPECT_EQ(ConsoleEventOfSignal(SIGQUIT), 1);
