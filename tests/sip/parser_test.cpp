@@ -202,3 +202,37 @@ TEST(DumpTest, ConsoleLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// The relay reads every datagram into one kept message; reading again must leave nothing of the
+// message before: no header entry, no first line, no method, whatever order the messages come in.
+TEST(Reparse, ReadingAgainGivesWhatAFreshMessageGives) {
+    const std::string_view sequence[] = {
+        "REGISTER sip:10.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 10.0.0.7:5060\r\nTo: 1001\r\n"
+        "Expires: 3600\r\nCall-ID: c1\r\n\r\n",
+        "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 10.0.0.9:5062\r\n\r\n",
+        "quit",
+        "INVITE x SIP/2.0\nVia: a\nTo: b\n",
+        "Foo: bar baz\r\nVia: a\r\n",
+        "INVITE x SIP/2.0\r\nTo: \0zero\r\nVia: \r\nX:Y\r\nVia: c\r\n"sv,
+        "REGISTER sip:10.0.0.1 SIP/2.0\r\nTo: 1001\r\n\r\n",
+    };
+    TagReqProc kept(nullptr, 0);
+    std::string answer;
+    for (std::string_view bytes : sequence) {
+        SCOPED_TRACE(std::string(bytes));
+        kept.rawData.assign(bytes);
+        kept.rawLength = static_cast<int>(bytes.size());
+        int lineEnds = kept.Parse();
+        TagReqProc fresh = ParseBytes(bytes);
+        EXPECT_EQ(lineEnds, fresh.Parse());
+        EXPECT_EQ(kept.firstLine, fresh.firstLine);
+        EXPECT_EQ(kept.method, fresh.method);
+        EXPECT_EQ(EntriesOf(kept), EntriesOf(fresh));
+        // The answer's look-ups add empty entries; the next message must not see them.
+        kept.BuildResponse("200", "OK", "", answer);
+    }
+}
+
+}  // namespace
