@@ -1,5 +1,6 @@
 #include "core/routing.hpp"
 
+#include <charconv>
 #include <cstdio>
 
 #include "core/traffic_log.hpp"
@@ -73,8 +74,9 @@ TableAnswer askTable(TagRegUsers& users, RouteWay way, const TagReqProc& message
                      const ForwardFacts& facts) {
     TableAnswer answer;
     if (way == RouteWay::ByTo) {
-        std::string toUser;
-        std::string toValue;
+        // Kept between datagrams so that their memory is reused.
+        thread_local std::string toUser;
+        thread_local std::string toValue;
         message.GetToName(toUser, toValue);
         answer.found = users.FindByName(toUser, answer.address, answer.port) == 1;
     } else {
@@ -82,6 +84,23 @@ TableAnswer askTable(TagRegUsers& users, RouteWay way, const TagReqProc& message
             users.FindByVia(facts.viaAddress, facts.viaPort, answer.address, answer.port) == 1;
     }
     return answer;
+}
+
+void appendNumber(std::string& out, int value) {
+    char digits[16];
+    auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+// "sned to '%s:%d', len=%d", formatted into a line kept between datagrams so that its memory is
+// reused.
+void logSentLine(const Destination& destination, int sent) {
+    thread_local std::string line;
+    line.assign("sned to '").append(destination.address).append(":");
+    appendNumber(line, destination.port);
+    line.append("', len=");
+    appendNumber(line, sent);
+    LogLine(line);
 }
 
 int forward(TagRegUsers& users, int sock, const TagReqProc& message, const char* buffer, int length,
@@ -100,8 +119,7 @@ int forward(TagRegUsers& users, int sock, const TagReqProc& message, const char*
     int sent = IsRelayItself(destination, gWorkingValues)
                    ? -1
                    : SendData(sock, destination.address, destination.port, buffer, length);
-    LogLine("sned to '" + destination.address + ":" + std::to_string(destination.port) +
-            "', len=" + std::to_string(sent));
+    logSentLine(destination, sent);
     return sent;
 }
 

@@ -4,11 +4,32 @@
 #include <ctime>
 #include <thread>
 
+namespace {
+
+// The broken-down time of one whole second. The traffic log stamps two or three lines per
+// forwarded datagram, and localtime_r is a large part of a stamp's cost, so it runs once a
+// second. A local time changes only at second boundaries (also across a change of daylight
+// saving time), so the cached parts stay exact for the whole second.
+struct SecondParts {
+    std::time_t second = -1;  // no second is cached yet
+    std::tm parts{};
+};
+
+const std::tm& partsOf(std::time_t second) {
+    thread_local SecondParts cache;
+    if (cache.second != second) {
+        localtime_r(&second, &cache.parts);
+        cache.second = second;
+    }
+    return cache.parts;
+}
+
+}  // namespace
+
 LocalTime GetLocalTime() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    std::tm parts{};
-    localtime_r(&now.tv_sec, &parts);
+    const std::tm& parts = partsOf(now.tv_sec);
     LocalTime t;
     t.year = parts.tm_year + 1900;
     t.month = parts.tm_mon + 1;

@@ -56,6 +56,23 @@ void dropStaleEntries(HeaderMap& headers, std::vector<const void*>& current) {
     }
 }
 
+// The first line end (CR or LF) at or after from, or size. Values make up most of a message, so
+// they are scanned with memchr, which takes many bytes per step.
+std::size_t findLineEnd(const char* data, std::size_t from, std::size_t size) {
+    const void* cr = std::memchr(data + from, '\r', size - from);
+    const std::size_t limit =
+        cr == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(cr) - data);
+    const void* lf = std::memchr(data + from, '\n', limit - from);
+    return lf == nullptr ? limit : static_cast<std::size_t>(static_cast<const char*>(lf) - data);
+}
+
+// The first line end or colon at or after from, or size. Names are short: a plain loop.
+std::size_t findNameEnd(const char* data, std::size_t from, std::size_t size) {
+    std::size_t p = from;
+    while (p < size && data[p] != '\r' && data[p] != '\n' && data[p] != ':') ++p;
+    return p;
+}
+
 }  // namespace
 
 TagReqProc::TagReqProc(const char* data, int length) {
@@ -136,9 +153,12 @@ int TagReqProc::Parse() {
 
             // any other byte extends the current run, and so do the bytes after it up to the
             // next one that can end it: a line end, or in a name a colon
-            default:
-                p += std::strcspn(data + p + 1, state == State::Name ? "\r\n:" : "\r\n");
+            default: {
+                const std::size_t end = state == State::Name ? findNameEnd(data, p + 1, size)
+                                                             : findLineEnd(data, p + 1, size);
+                p = end - 1;  // the loop's step lands on the byte that ends the run
                 break;
+            }
         }
     }
     dropStaleEntries(headers, current);
