@@ -1,31 +1,25 @@
 #include "core/datagram_turn.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 #include "core/routing.hpp"
 #include "core/traffic_log.hpp"
 #include "platform/clock.hpp"
+#include "platform/decimal.hpp"
 #include "sip/req_proc.hpp"
 
 namespace {
 
 constexpr int kEmptyMethodPauseMs = 20;
 
-void appendNumber(std::string& out, int value) {
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
-
 // "recv from '%s:%d', len=%d, method=%s", formatted into line.
 void formatReceivedLine(std::string& line, const std::string& srcAddress, int srcPort, int length,
                         const std::string& method) {
     line.assign("recv from '").append(srcAddress).append(":");
-    appendNumber(line, srcPort);
+    AppendDecimal(line, srcPort);
     line.append("', len=");
-    appendNumber(line, length);
+    AppendDecimal(line, length);
     line.append(", method=").append(method);
 }
 
@@ -62,7 +56,7 @@ void HandleDatagram(TagRegUsers& users, int sock, char* buffer, int length,
     int sent =
         RouteMessage(users, sock, message, buffer, length, srcAddress, srcPort, srcSocketAddress);
     line.assign("Send len = ");
-    appendNumber(line, sent);
+    AppendDecimal(line, sent);
     line.append(".\n");
     std::fwrite(line.data(), 1, line.size(), stdout);
     // One flush per turn keeps the log and piped console output live without a write per line.

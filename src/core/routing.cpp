@@ -1,6 +1,5 @@
 #include "core/routing.hpp"
 
-#include <charconv>
 #include <cstdio>
 
 #include "core/traffic_log.hpp"
@@ -86,20 +85,14 @@ TableAnswer askTable(TagRegUsers& users, RouteWay way, const TagReqProc& message
     return answer;
 }
 
-void appendNumber(std::string& out, int value) {
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
-
 // "sned to '%s:%d', len=%d", formatted into a line kept between datagrams so that its memory is
 // reused.
 void logSentLine(const Destination& destination, int sent) {
     thread_local std::string line;
     line.assign("sned to '").append(destination.address).append(":");
-    appendNumber(line, destination.port);
+    AppendDecimal(line, destination.port);
     line.append("', len=");
-    appendNumber(line, sent);
+    AppendDecimal(line, sent);
     LogLine(line);
 }
 

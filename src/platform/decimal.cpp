@@ -1,5 +1,6 @@
 #include "platform/decimal.hpp"
 
+#include <charconv>
 #include <limits>
 
 namespace {
@@ -31,4 +32,10 @@ std::int32_t ParseDecimal(std::string_view text) {
     if (value < std::numeric_limits<std::int32_t>::min())
         return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(value);
+}
+
+void AppendDecimal(std::string& out, int value) {
+    char digits[16];
+    auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
 }

@@ -1,4 +1,3 @@
-#include <charconv>
 #include <filesystem>
 #include <system_error>
 
@@ -8,12 +7,6 @@
 
 namespace {
 
-void appendNumber(std::string& out, int value) {
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
-
 // One line in the format "%s, %s, %d, %s, %d, %s, %d\n". The texts are appended by their
 // bytes, so a '%' or a NUL in them is written as it is.
 void appendBindingLine(std::string& out, std::string_view name, const TagRegRec& rec) {
@@ -21,15 +14,15 @@ void appendBindingLine(std::string& out, std::string_view name, const TagRegRec&
     out.append(", ");
     out.append(rec.srcIp);
     out.append(", ");
-    appendNumber(out, rec.srcPort);
+    AppendDecimal(out, rec.srcPort);
     out.append(", ");
     out.append(rec.viaIp);
     out.append(", ");
-    appendNumber(out, rec.viaPort);
+    AppendDecimal(out, rec.viaPort);
     out.append(", ");
     out.append(rec.toAcc);
     out.append(", ");
-    appendNumber(out, rec.expires);
+    AppendDecimal(out, rec.expires);
     out.push_back('\n');
 }
 

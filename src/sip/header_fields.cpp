@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <charconv>
 #include <string>
 
 #include "platform/decimal.hpp"
@@ -12,12 +11,6 @@ constexpr int kDefaultSipPort = 5060;
 // The console lines of the header reads, each written with one call. The text is kept between
 // calls so that its memory is reused.
 thread_local std::string tLine;
-
-void appendNumber(std::string& out, int value) {
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
 
 void writeLine(std::FILE* out) {
     std::fwrite(tLine.data(), 1, tLine.size(), out);
@@ -63,7 +56,7 @@ int TagReqProc::GetViaAddr(std::string& address, int& port, std::FILE* out) cons
         }
     }
     tLine.assign("ViaIp: ").append(address).append(", ViaPort: ");
-    appendNumber(tLine, port);
+    AppendDecimal(tLine, port);
     tLine.append("\n");
     writeLine(out);
     return found;
