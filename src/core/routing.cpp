@@ -37,7 +37,8 @@ Destination ChooseDestination(RouteWay way, const ForwardFacts& facts, const Tab
 }
 
 bool IsRelayItself(const Destination& destination, const WorkingValues& wv) {
-    if (destination.port != wv.myPort) return false;
+    // Ports are compared as they reach the wire: their low 16 bits.
+    if ((destination.port & 0xFFFF) != (wv.myPort & 0xFFFF)) return false;
     const std::string& a = destination.address;
     return a == wv.myIp1 || a == wv.myIp2 || a == "0.0.0.0" || a.starts_with("127.");
 }

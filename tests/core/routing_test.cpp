@@ -162,10 +162,11 @@ TEST(ForwardingDecision, NeverSendsToTheRelaysOwnSocket) {
         Destination destination;
         bool relayItself;
     } cases[] = {
-        {{"192.168.10.2", 5060}, true},  {{"127.0.0.1", 5060}, true},
-        {{"0.0.0.0", 5060}, true},       {{"127.0.0.53", 5060}, true},
-        {{"192.168.10.2", 5061}, false}, {{"127.0.0.1", 5080}, false},
-        {{"10.20.0.5", 5060}, false},    {{"", 5060}, false},
+        {{"192.168.10.2", 5060}, true},      {{"127.0.0.1", 5060}, true},
+        {{"0.0.0.0", 5060}, true},           {{"127.0.0.53", 5060}, true},
+        {{"192.168.10.2", 5061}, false},     {{"127.0.0.1", 5080}, false},
+        {{"10.20.0.5", 5060}, false},        {{"", 5060}, false},
+        {{"127.0.0.1", 5060 + 65536}, true},  // the same port on the wire
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsRelayItself(c.destination, wv), c.relayItself)
