@@ -82,8 +82,8 @@ void UpdateNewNameAndRemove(benchmark::State& state) {
     fill(table, count);
     const std::string name = "newcomer";
     for (auto _ : state) {
-        table.Update(name, "10.1.9.9", 5060, "10.1.9.9", 5060, "<sip:newcomer@lan>", 3600);
-        table.Update(name, "10.1.9.9", 5060, "10.1.9.9", 5060, "<sip:newcomer@lan>", 0);
+        table.Update(name, "127.0.9.9", 5060, "127.0.9.9", 5060, "<sip:newcomer@lan>", 3600);
+        table.Update(name, "127.0.9.9", 5060, "127.0.9.9", 5060, "<sip:newcomer@lan>", 0);
     }
 }
 
